@@ -25,7 +25,8 @@ function(vesk2_test name)
   endif()
   add_executable(test_${name} ${sources})
   target_link_libraries(test_${name} PRIVATE vesk2_test_support ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
-  target_compile_definitions(test_${name} PRIVATE VESK2_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Tests that run the program itself need it built first.
+  add_dependencies(test_${name} vesk2)
   gtest_discover_tests(test_${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 300)
 endfunction()
