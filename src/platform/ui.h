@@ -33,6 +33,18 @@ public:
     virtual std::optional<std::size_t> choose(const std::string& caption, const std::string& label,
                                               const std::vector<std::string>& choices) = 0;
 
+    // Picks any number of entries of `choices` from a multi-selection list;
+    // returns their indices in list order, or nullopt when cancelled. Without
+    // an override it offers a single choice through choose().
+    virtual std::optional<std::vector<std::size_t>> chooseMany(const std::string& caption, const std::string& label,
+                                                               const std::vector<std::string>& choices)
+    {
+        std::optional<std::size_t> one = choose(caption, label, choices);
+        if (!one)
+            return std::nullopt;
+        return std::vector<std::size_t>{*one};
+    }
+
     // File and folder choosers; nullopt when cancelled.
     virtual std::optional<std::string> openFile(const std::string& caption, const std::string& filter) = 0;
     virtual std::optional<std::string> saveFile(const std::string& caption, const std::string& filter,
