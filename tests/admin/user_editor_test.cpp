@@ -116,6 +116,14 @@ TEST_F(UserEditorTest, NewUserAsksForAUniqueName)
     EXPECT_EQ(storedNames().size(), 4u);
 }
 
+TEST_F(UserEditorTest, NewUserWithoutAWorkingFileCreatesIt)
+{
+    std::filesystem::remove(path("vesk2users.tmp"));
+    createUser("solo");
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"solo"});
+    EXPECT_EQ(users().names(), std::vector<std::string>{"solo"});
+}
+
 TEST_F(UserEditorTest, AnonymousInAnyCaseAsksFirst)
 {
     m_ui.answerMessage(UiAnswer::No);
