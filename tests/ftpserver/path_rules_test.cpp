@@ -33,6 +33,7 @@ TEST(BuildFilePath, ResolvesAndCollapsesEveryArgument)
         {"/data/", "/../../x", "/x"},
         {"/data/", "a/../../b/./c/..", "/b/"},
         {"/data/", "..\\..\\etc", "/etc"},
+        {"/data", "x", "/data/x"},                        // a directory without its "/"
     };
     for (const Case& c : cases) {
         EXPECT_EQ(BuildFilePath(c.dir, c.in), c.want) << c.dir << " + " << c.in;
@@ -64,6 +65,8 @@ TEST(ChangeWorkDir, FollowsTheDirectoryRules)
         {"/data/", "/a/..", "/"},
         {"/data/", "...", "/data/.../"},
         {"/data/a./b/", "..", "/data/a./"},               // parent of a name ending in "."
+        {"/home/bob", "..", "/home/"},                    // a directory without its "/"
+        {"/home/bob", "sub", "/home/bob/sub/"},
     };
     for (const Case& c : cases) {
         const ChangeDirResult got = ChangeWorkDir(c.dir, c.in);
