@@ -12,7 +12,9 @@ namespace vesk2::ftpserver {
 namespace {
 
 constexpr const char* kTooManyUsers = "421 Too many users connected.";
-constexpr const char* kNotUnderstood = "500 '%s': command not understood.";
+// "500 '%s': command not understood."
+constexpr const char* kNotUnderstoodHead = "500 '";
+constexpr const char* kNotUnderstoodTail = "': command not understood.";
 constexpr const char* kLineTooLong = "500 Command line too long.";
 constexpr const char* kIdleGoodbye = "221 Idle timeout expired.  Goodbye.";
 // How long accepting pauses when the process has run out of descriptors.
@@ -20,9 +22,7 @@ constexpr int kAcceptPauseMs = 250;
 
 std::string notUnderstood(const std::string& what)
 {
-    std::string reply = kNotUnderstood;
-    reply.replace(reply.find("%s"), 2, what);
-    return reply;
+    return kNotUnderstoodHead + what + kNotUnderstoodTail;
 }
 
 } // namespace
