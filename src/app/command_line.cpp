@@ -104,7 +104,12 @@ std::string usageText()
            "  --key TEXT         with --anyone: the encryption key text of every session\n"
            "  -h, --help         show this help\n"
            "\n"
-           "Stop the headless server with Ctrl+C (SIGINT) or SIGTERM.\n";
+           "Stop the headless server with Ctrl+C (SIGINT) or SIGTERM.\n"
+           "\n"
+           "Administration (see 'vesk2 user --help'):\n"
+           "  vesk2 user ...     list, add, change and delete the server's user accounts\n"
+           "  vesk2 group ...    the same for groups\n"
+           "The files live in $VESK2_HOME, else $XDG_CONFIG_HOME/vesk2/ (~/.config/vesk2/).\n";
 }
 
 } // namespace vesk2::app

@@ -1,9 +1,11 @@
 // vesk2: FTP client and server. The program entry.
 
+#include "app/account_commands.h"
 #include "app/command_line.h"
 #include "app/headless_server.h"
 #include "net/event_loop.h"
 #include "net/signal_watcher.h"
+#include "platform/program_dir.h"
 
 #include <csignal>
 #include <cstdio>
@@ -46,6 +48,14 @@ int runHeadless(const app::CommandLine& options)
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "user" || args[0] == "group")) {
+        const platform::ProgramDirResult dir = platform::openProgramDirectory();
+        if (!dir.ok()) {
+            std::fprintf(stderr, "vesk2: %s\n", dir.error.c_str());
+            return 1;
+        }
+        return app::runAccountCommand(args, dir.dir, std::cout, std::cerr);
+    }
     const app::ParsedCommandLine parsed = app::parseCommandLine(args);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "vesk2: %s\nTry 'vesk2 --help'.\n", parsed.error.c_str());
