@@ -172,6 +172,14 @@ int TCustomWSocket::RcvdCount() const
     return waiting;
 }
 
+void TCustomWSocket::SetResolvedRemote(std::uint32_t addr, std::uint16_t port)
+{
+    m_sinAddr = addr;
+    m_sinPort = port;
+    m_addrResolved = true;
+    m_portResolved = true;
+}
+
 std::size_t TCustomWSocket::BufferedBytes() const
 {
     std::size_t total = 0;

@@ -69,7 +69,8 @@ public:
     int LastError() const { return m_lastError; }
     std::int64_t ReadCount() const { return m_readCount; }
     // Bytes waiting to be read, asked of the system each time (0 without a handle).
-    int RcvdCount() const;
+    // The layers above count the bytes they hold back first.
+    virtual int RcvdCount() const;
     const std::string& DnsResult() const { return m_dnsResult; }
     const std::vector<std::string>& DnsResultList() const { return m_dnsResultList; }
     bool MultiThreaded = false;
@@ -155,6 +156,12 @@ protected:
     // Sends raw bytes past the send buffer of the layers above (used by SOCKS).
     int RealSend(const void* data, int len);
     void InternalClose(bool shutdownFirst, int error);
+    bool AddrAssigned() const { return m_addrAssigned; }
+    bool PortAssigned() const { return m_portAssigned; }
+    // Makes Connect use this address (network order) and port instead of
+    // resolving Addr and Port (the SOCKS layer connects to its proxy this way);
+    // the next close forgets it.
+    void SetResolvedRemote(std::uint32_t addr, std::uint16_t port);
     bool Destroying() const { return m_destroying; }
     bool CloseInvoked() const { return m_closeInvoked; }
     void SetCloseInvoked(bool value) { m_closeInvoked = value; }
