@@ -66,6 +66,35 @@ void TFtpCtrlSocket::Greet()
     SendLine(Banner);
 }
 
+void TFtpCtrlSocket::HoldCommands()
+{
+    m_holding = true;
+    Pause();
+}
+
+void TFtpCtrlSocket::ResumeCommands()
+{
+    m_holding = false;
+    Resume();
+    takeLines();
+}
+
+void TFtpCtrlSocket::RunLater(int ms, std::function<void()> action)
+{
+    m_later[Loop().startTimer(*this, ms)] = std::move(action);
+}
+
+void TFtpCtrlSocket::onTimer(int timerId)
+{
+    Loop().stopTimer(timerId);
+    auto it = m_later.find(timerId);
+    if (it == m_later.end())
+        return;
+    auto action = std::move(it->second);
+    m_later.erase(it);
+    action();
+}
+
 bool TFtpCtrlSocket::TriggerDataAvailable(int)
 {
     if (m_rcvSize < 2) {
@@ -86,7 +115,7 @@ bool TFtpCtrlSocket::TriggerDataAvailable(int)
 void TFtpCtrlSocket::takeLines()
 {
     char* buf = m_rcvBuf.data();
-    while (m_rcvCnt > 0 && State() == net::wsConnected) {
+    while (m_rcvCnt > 0 && State() == net::wsConnected && !m_holding) {
         char* lf = static_cast<char*>(std::memchr(buf, '\n', static_cast<std::size_t>(m_rcvCnt)));
         if (!lf) {
             if (m_skippingLongLine) {

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,15 @@ public:
     int SessionSlot = -1;
     int SessionNumber = 0; // the accept counter's value for this session
 
+    // Set by a command handler that sends its reply later itself: the
+    // dispatcher then sends nothing for this command.
+    bool DeferReply = false;
+    // Stops and restarts reading command lines (lines already received wait too).
+    void HoldCommands();
+    void ResumeCommands();
+    // Runs `action` once after `ms` milliseconds, unless the session is gone by then.
+    void RunLater(int ms, std::function<void()> action);
+
     // Sends text followed by CR LF.
     void SendLine(const std::string& text);
     // Greets the client: resets the counters, waits for USER, sends Banner.
@@ -81,6 +91,7 @@ public:
 
 protected:
     bool TriggerDataAvailable(int error) override;
+    void onTimer(int timerId) override;
 
 private:
     void takeLines();
@@ -89,6 +100,8 @@ private:
     std::vector<char> m_rcvBuf;
     int m_rcvCnt = 0;
     bool m_skippingLongLine = false;
+    bool m_holding = false;
+    std::map<int, std::function<void()>> m_later; // timer id -> action
     std::string m_peerAddrText;
     std::string m_peerPortText;
 };

@@ -217,8 +217,12 @@ void TFtpServer::clientCommand(TFtpCtrlSocket& client, const char* cmdBuf, int c
         }
         for (auto& command : m_commands) {
             if (command.keyword == keyword) {
+                client.DeferReply = false;
                 command.handler(client, keyword, params, answer);
-                SendReply(client, answer);
+                if (client.DeferReply)
+                    client.DeferReply = false;
+                else
+                    SendReply(client, answer);
                 return;
             }
         }

@@ -11,6 +11,7 @@
 // loop's thread.
 
 #include "ftpserver/ctrl_socket.h"
+#include "ftpserver/virtual_tables.h"
 #include "net/event_loop.h"
 #include "net/wsocket.h"
 
@@ -67,6 +68,18 @@ public:
     std::string Banner = "220 VESK Server Ready.";
     std::intptr_t UserData = 0;
     int MaxClients = 0; // 0 or less: no limit
+    // Where the server writes its work files (key-check challenges); ends in "/".
+    std::string WorkFilesDir = "/tmp/";
+    // The server's own key texts, answered to PUBK in this order; empty: no key.
+    std::string PublicKey;
+    std::string PublicKeyLength;
+    std::string PublicKeyBits;
+    // How long a refused login waits before "530 Login incorrect." goes out (0:
+    // at once). The session reads no further commands meanwhile; others go on.
+    int LoginDelayMs = 0;
+    // The runtime tables the owner fills from its lists; every entry is free until then.
+    VirtualDirTable VirtualDirs;
+    PermanentLinkTable PermanentLinks;
 
     void Start();
     void Stop();

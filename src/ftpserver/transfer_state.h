@@ -10,6 +10,8 @@
 
 namespace vesk2::ftpserver {
 
+class TDataChannel;
+
 struct TTransferState {
     std::string DataHost;                    // dotted address from PORT
     std::string DataPortText = "ftp-data";   // port from PORT; "ftp-data" after every data connection
@@ -29,6 +31,9 @@ struct TTransferState {
     bool BinaryMode = false;                 // from TYPE; transfers are byte-exact in both modes
     std::string FromFileName;                // RNFR source
     std::string ToFileName;                  // RNTO target
+    // The data path's working state (passive listener, chunk buffers, the unit
+    // ciphers that hold PendingCipherBytes); made by the data path on first use.
+    std::shared_ptr<TDataChannel> DataChannel;
 
     // Frees an owned transfer stream and forgets it.
     void freeStream()
