@@ -1,114 +1,111 @@
 #include "app/headless_server.h"
 
-#include "net/socket_exception.h"
-
-#include <chrono>
-#include <ctime>
+#include "platform/terminal.h"
 
 namespace vesk2::app {
 
-namespace {
+using settings::Colour;
+using settings::LogTarget;
 
-constexpr int kDefaultMaxClients = 3;
-constexpr const char* kServerBanner = "220 VESK Server ready.";
-constexpr std::size_t kMaxLoggedLine = 200;
-
-std::string timestamp()
+HeadlessServer::HeadlessServer(net::EventLoop& loop, const CommandLine& options, const std::string& programDir,
+                               std::ostream& out)
+    : net::EventTarget(loop),
+      m_options(options),
+      m_programDir(programDir),
+      m_settingsFile(settings::settingsFilePath(programDir, options.rest.empty()
+                                                                ? std::optional<std::string>()
+                                                                : std::optional<std::string>(options.rest.front()))),
+      m_stdout(out, platform::standardOutputIsTerminal()),
+      m_ui([this](const std::string& text) { log(text, settings::clRed); }),
+      m_log(m_settings, m_clientWindow, m_serverWindow, m_clock, &m_ui, programDir),
+      m_server(loop),
+      m_accounts(programDir, m_ui),
+      m_lists(programDir),
+      m_messages(m_settings, programDir),
+      m_monitor(loop, m_server, m_sessions, m_settings, m_log),
+      m_administration(m_accounts.store(), m_settings, m_log, m_sessions, m_monitor),
+      m_connectCheck(m_lists.ipList(), m_settings, m_log, m_messages)
 {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
-    return buf;
+    // Only the server log is shown: the client side does not run headless.
+    m_serverWindow.setSink(&m_stdout);
 }
 
-} // namespace
-
-std::string printable(const std::string& text)
+HeadlessServer::~HeadlessServer()
 {
-    std::string out;
-    out.reserve(std::min(text.size(), kMaxLoggedLine));
-    for (char c : text) {
-        if (out.size() >= kMaxLoggedLine) {
-            out += "...";
-            break;
-        }
-        const auto u = static_cast<unsigned char>(c);
-        out += (u < 32 || u > 126) ? '?' : c;
-    }
-    return out;
+    m_serverWindow.setSink(nullptr);
 }
 
-HeadlessServer::HeadlessServer(net::EventLoop& loop, const CommandLine& options, LogSink log)
-    : m_options(options), m_log(std::move(log)), m_server(loop)
-{
-    m_server.Banner = kServerBanner;
-    m_server.MaxClients = kDefaultMaxClients;
-    m_server.Addr = options.bindAddr;
-    m_server.Port = options.port.value_or("21");
-    wire();
-}
-
-void HeadlessServer::log(const ftpserver::TFtpCtrlSocket* client, const std::string& text)
-{
-    std::string line = timestamp() + " ";
-    if (client)
-        line += "[" + client->GetPeerAddr() + "] ";
-    m_log(line + text);
-}
-
-void HeadlessServer::wire()
-{
-    using namespace ftpserver;
-    m_server.OnStart = [this](TFtpServer& s) { log(nullptr, "Server listening on " + s.Addr + ":" + s.ListeningPort()); };
-    m_server.OnStop = [this](TFtpServer&) { log(nullptr, "Server stopped"); };
-    m_server.OnClientConnect = [this](TFtpServer&, TFtpCtrlSocket& c, int) {
-        log(&c, "Connected (" + c.Name + ")");
-    };
-    m_server.OnClientDisconnect = [this](TFtpServer&, TFtpCtrlSocket& c, int) { log(&c, "Disconnected"); };
-    m_server.OnClientCommand = [this](TFtpServer&, TFtpCtrlSocket& c, std::string& keyword, std::string& params,
-                                      std::string&) {
-        // Passwords never reach the log.
-        std::string shown = keyword == "PASS" ? "PASS ***" : keyword;
-        if (keyword != "PASS" && !params.empty())
-            shown += (keyword.empty() ? "" : " ") + params;
-        log(&c, "> " + printable(shown));
-    };
-    m_server.OnAnswerToClient = [this](TFtpServer&, TFtpCtrlSocket& c, std::string& answer) {
-        log(&c, "< " + printable(answer));
-    };
-    m_server.OnDisplay = [this](TFtpServer&, TFtpCtrlSocket* c, const std::string& text) { log(c, text); };
-    m_server.OnAuthenticate = [this](TFtpServer&, TFtpCtrlSocket& c, const std::string&, const std::string&,
-                                     bool& authenticated) {
-        // Until real accounts exist, only an explicit --anyone lets anybody in.
-        authenticated = m_options.anyone;
-        if (authenticated) {
-            c.StartDir = m_options.home;
-            c.UserKey = m_options.keyText;
-        }
-    };
-}
+void HeadlessServer::log(const std::string& text, Colour colour) { m_log.Log(LogTarget::Server, text, colour); }
 
 bool HeadlessServer::start(std::string& error)
 {
-    try {
-        m_server.Start();
-    } catch (const net::ESocketException& e) {
-        error = e.what();
-        for (auto& c : error)
-            if (c == '\r' || c == '\n')
-                c = ' ';
+    m_settingsFile.load(m_settings);
+    m_log.resetPreparedFiles();
+    m_log.Log(LogTarget::Both, std::string("Application Initialization Begin - ") + admin::kVersionString,
+              settings::clBlack);
+    m_log.Log(LogTarget::Both, "PATH = " + m_programDir, settings::clGreen);
+    if (!m_settingsFile.pendingMessage().empty())
+        m_log.Log(LogTarget::Both, m_settingsFile.pendingMessage(), settings::clPurple);
+    for (const auto& problem : m_settingsFile.problems())
+        log(problem, settings::clRed);
+
+    m_sessions.clear();
+    m_accounts.startUp();
+    for (const auto& problem : m_lists.load())
+        log(problem, settings::clRed);
+    admin::clearMissingMessageFiles(m_settings, m_programDir);
+    admin::rebuildTables(m_lists, m_server.VirtualDirs, m_server.PermanentLinks);
+
+    m_server.Banner = "220 VESK Server ready.";
+    m_server.Addr = m_options.bindAddr;
+    m_server.WorkFilesDir = m_programDir;
+    m_administration.attach(m_server);
+    m_connectCheck.attach(m_server);
+    m_administration.OnLogoutMessage = [this](ftpserver::TFtpServer&, ftpserver::TFtpCtrlSocket& client) {
+        m_messages.sendLogoutMessage(client, "QUIT");
+    };
+    m_monitor.startUp();
+    m_listTimer = Loop().startTimer(*this, kListReloadIntervalMs);
+
+    // The command line's port wins over the settings file's, and asks for the
+    // server whatever StartServerOnStartUp says.
+    if (m_options.port)
+        m_settings.ServerPort = *m_options.port;
+    if (!m_settings.StartServerOnStartUp && !m_options.port) {
+        error = "the server is not set to start (StartServerOnStartUp in " + m_settingsFile.path() +
+                "); give --port N to start it anyway";
         return false;
     }
-    return true;
+    error = m_monitor.startServer();
+    return error.empty();
+}
+
+void HeadlessServer::reloadLists()
+{
+    if (m_lists.reloadIfChanged()) {
+        admin::rebuildTables(m_lists, m_server.VirtualDirs, m_server.PermanentLinks);
+        log("Server lists reloaded: their files changed on disk", settings::clBlue);
+    }
+}
+
+void HeadlessServer::onTimer(int timerId)
+{
+    if (timerId == m_listTimer)
+        reloadLists();
 }
 
 void HeadlessServer::stop()
 {
-    m_server.Stop();
-    m_server.DropAllClients();
+    if (m_listTimer) {
+        Loop().stopTimer(m_listTimer);
+        m_listTimer = 0;
+    }
+    m_monitor.stopServer();
+    m_monitor.kickAllUsers();
+    for (const auto& failure : m_lists.save())
+        log(failure, settings::clRed);
+    m_accounts.shutDown();
+    m_administration.detach();
 }
 
 } // namespace vesk2::app

@@ -1,0 +1,42 @@
+#pragma once
+// Our own headless server as a real peer: accounts made with `vesk2 user`,
+// then `vesk2 --headless` on 127.0.0.1, in a data directory of the test's own.
+
+#include "support/child_process.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesk2::test {
+
+struct Vesk2Account {
+    std::string name;
+    std::string password;
+    std::string key; // encryption key text; empty: none
+};
+
+class Vesk2ServerProcess {
+public:
+    // Every account gets `root` as home directory with every right on it
+    // (inherited below), and Read and List on each directory above it. The
+    // server logs to logPath.
+    Vesk2ServerProcess(const std::string& dataDir, const std::string& root, const std::vector<Vesk2Account>& accounts,
+                       const std::string& logPath);
+
+    // Empty when the accounts were made and the server accepts connections.
+    const std::string& error() const { return m_error; }
+    int port() const { return m_port; }
+    bool running() { return m_process && m_process->running(); }
+    ChildProcess& process() { return *m_process; }
+
+private:
+    int m_port = 0;
+    std::string m_error;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+// The text in single quotes for /bin/sh.
+std::string shellQuote(const std::string& text);
+
+} // namespace vesk2::test
