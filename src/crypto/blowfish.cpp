@@ -63,43 +63,53 @@ void TBlowfish::requireInitialized() const
         throw ECipherException(kBlowfishNotInitialized);
 }
 
-// The F-function and round structure of the published algorithm, two rounds per
-// step so that the halves never need swapping.
-#define VESK2_BF_F(x)                                                                              \
-    (((m_s[0][(x) >> 24] + m_s[1][((x) >> 16) & 0xFF]) ^ m_s[2][((x) >> 8) & 0xFF]) +              \
-     m_s[3][(x) & 0xFF])
+namespace {
+
+using SBoxes = std::uint32_t[4][256];
+
+// The F-function of the published algorithm.
+inline std::uint32_t roundF(const SBoxes& s, std::uint32_t x)
+{
+    return ((s[0][x >> 24] + s[1][(x >> 16) & 0xFF]) ^ s[2][(x >> 8) & 0xFF]) + s[3][x & 0xFF];
+}
+
+// The rounds over `lanes` independent blocks at once, two rounds per step so
+// that the halves never need swapping. Interleaving the blocks lets the
+// processor overlap the table lookups of one with those of the others; with
+// one lane it is the plain block operation. `p` runs forwards for
+// encipherment and backwards (from p[17]) for decipherment.
+template <int lanes, bool forwards>
+inline void rounds(const std::uint32_t* p, const SBoxes& s, std::uint32_t* l, std::uint32_t* r)
+{
+    for (int i = 0; i < kBlowfishRounds; i += 2) {
+        const std::uint32_t first = forwards ? p[i] : p[kBlowfishRounds + 1 - i];
+        const std::uint32_t second = forwards ? p[i + 1] : p[kBlowfishRounds - i];
+        for (int k = 0; k < lanes; ++k) {
+            l[k] ^= first;
+            r[k] ^= roundF(s, l[k]) ^ second;
+            l[k] ^= roundF(s, r[k]);
+        }
+    }
+    const std::uint32_t lastLeft = forwards ? p[kBlowfishRounds] : p[1];
+    const std::uint32_t lastRight = forwards ? p[kBlowfishRounds + 1] : p[0];
+    for (int k = 0; k < lanes; ++k) {
+        const std::uint32_t left = r[k] ^ lastRight;
+        r[k] = l[k] ^ lastLeft;
+        l[k] = left;
+    }
+}
+
+} // namespace
 
 void TBlowfish::encipherWords(std::uint32_t& left, std::uint32_t& right) const
 {
-    std::uint32_t l = left;
-    std::uint32_t r = right;
-    for (int i = 0; i < kBlowfishRounds; i += 2) {
-        l ^= m_p[i];
-        r ^= VESK2_BF_F(l) ^ m_p[i + 1];
-        l ^= VESK2_BF_F(r);
-    }
-    l ^= m_p[kBlowfishRounds];
-    r ^= m_p[kBlowfishRounds + 1];
-    left = r;
-    right = l;
+    rounds<1, true>(m_p, m_s, &left, &right);
 }
 
 void TBlowfish::decipherWords(std::uint32_t& left, std::uint32_t& right) const
 {
-    std::uint32_t l = left;
-    std::uint32_t r = right;
-    for (int i = kBlowfishRounds + 1; i > 1; i -= 2) {
-        l ^= m_p[i];
-        r ^= VESK2_BF_F(l) ^ m_p[i - 1];
-        l ^= VESK2_BF_F(r);
-    }
-    l ^= m_p[1];
-    r ^= m_p[0];
-    left = r;
-    right = l;
+    rounds<1, false>(m_p, m_s, &left, &right);
 }
-
-#undef VESK2_BF_F
 
 void TBlowfish::SetKey(const std::uint8_t* key, int keyBits, const std::uint8_t* iv)
 {
@@ -207,7 +217,25 @@ void TBlowfish::DecipherChained(const std::uint8_t* in, std::uint8_t* out, std::
     std::uint32_t cvl = m_cvLeft;
     std::uint32_t cvr = m_cvRight;
     const std::size_t whole = n & ~std::size_t(7);
-    for (std::size_t i = 0; i < whole; i += 8) {
+    std::size_t i = 0;
+    // Each block deciphers on its own; only the XOR needs its predecessor, so
+    // four blocks go through the rounds together.
+    constexpr int kLanes = 4;
+    for (; i + 8 * kLanes <= whole; i += 8 * kLanes) {
+        std::uint32_t cl[kLanes], cr[kLanes], l[kLanes], r[kLanes];
+        for (int k = 0; k < kLanes; ++k) {
+            cl[k] = l[k] = loadBig(in + i + 8 * k);
+            cr[k] = r[k] = loadBig(in + i + 8 * k + 4);
+        }
+        rounds<kLanes, false>(m_p, m_s, l, r);
+        for (int k = 0; k < kLanes; ++k) {
+            storeBig(out + i + 8 * k, l[k] ^ cvl);
+            storeBig(out + i + 8 * k + 4, r[k] ^ cvr);
+            cvl = cl[k];
+            cvr = cr[k];
+        }
+    }
+    for (; i < whole; i += 8) {
         const std::uint32_t cl = loadBig(in + i);
         const std::uint32_t cr = loadBig(in + i + 4);
         std::uint32_t l = cl;
@@ -222,6 +250,47 @@ void TBlowfish::DecipherChained(const std::uint8_t* in, std::uint8_t* out, std::
     m_cvRight = cvr;
     if (whole != n)
         xorTail(in + whole, out + whole, n - whole);
+}
+
+void TBlowfish::EncipherUnits(const std::uint8_t* in, std::uint8_t* out, std::size_t unitSize, std::size_t count)
+{
+    requireInitialized();
+    const std::size_t whole = unitSize & ~std::size_t(7);
+    constexpr std::size_t kLanes = 4;
+    std::size_t unit = 0;
+    // The chains of different units are independent: four run side by side.
+    for (; unit + kLanes <= count; unit += kLanes) {
+        std::uint32_t l[kLanes], r[kLanes];
+        for (std::size_t k = 0; k < kLanes; ++k) {
+            l[k] = m_ivLeft;
+            r[k] = m_ivRight;
+        }
+        const std::uint8_t* src = in + unit * unitSize;
+        std::uint8_t* dst = out + unit * unitSize;
+        for (std::size_t i = 0; i < whole; i += 8) {
+            for (std::size_t k = 0; k < kLanes; ++k) {
+                l[k] ^= loadBig(src + k * unitSize + i);
+                r[k] ^= loadBig(src + k * unitSize + i + 4);
+            }
+            rounds<kLanes, true>(m_p, m_s, l, r);
+            for (std::size_t k = 0; k < kLanes; ++k) {
+                storeBig(dst + k * unitSize + i, l[k]);
+                storeBig(dst + k * unitSize + i + 4, r[k]);
+            }
+        }
+        if (whole != unitSize) {
+            for (std::size_t k = 0; k < kLanes; ++k) {
+                m_cvLeft = l[k];
+                m_cvRight = r[k];
+                xorTail(src + k * unitSize + whole, dst + k * unitSize + whole, unitSize - whole);
+            }
+        }
+    }
+    for (; unit < count; ++unit) {
+        RewindChain();
+        EncipherChained(in + unit * unitSize, out + unit * unitSize, unitSize);
+    }
+    RewindChain();
 }
 
 } // namespace vesk2::crypto

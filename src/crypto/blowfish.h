@@ -39,6 +39,10 @@ public:
     void DecipherBlock(const std::uint8_t* in, std::uint8_t* out) override;
     void EncipherChained(const std::uint8_t* in, std::uint8_t* out, std::size_t n) override;
     void DecipherChained(const std::uint8_t* in, std::uint8_t* out, std::size_t n) override;
+    // Enciphers `count` consecutive units of `unitSize` bytes, each chained
+    // from the IV on its own: the output of RewindChain and EncipherChained
+    // for every unit in turn, made faster. The chain is left rewound.
+    void EncipherUnits(const std::uint8_t* in, std::uint8_t* out, std::size_t unitSize, std::size_t count);
 
     bool Initialized() const { return m_initialized; }
 

@@ -44,6 +44,12 @@ std::size_t UnitStream::update(const std::uint8_t* in, std::size_t n, std::uint8
         written = m_unitSize;
         m_fill = 0;
     }
+    if (const std::size_t units = n / m_unitSize; units > 0 && m_direction == UnitDirection::udEncipher) {
+        m_cipher.EncipherUnits(in, out + written, m_unitSize, units);
+        in += units * m_unitSize;
+        n -= units * m_unitSize;
+        written += units * m_unitSize;
+    }
     while (n >= m_unitSize) {
         processUnit(in, out + written, m_unitSize);
         in += m_unitSize;

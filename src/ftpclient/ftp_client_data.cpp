@@ -509,8 +509,9 @@ void TFtpClient::tryFinishTransfer()
     ResumeAt = 0;
     int result = m_dataError;
     // A transfer that lost bytes on our side is not a success, whatever the
-    // server answered.
-    if (result == 0 && m_transferFault != 0) {
+    // server answered. A local write failure also outranks the close error:
+    // the reset that may follow is our own shut-down of the connection.
+    if (m_transferFault != 0 && (result == 0 || m_transferFault == kCodeLocalFailure)) {
         result = m_transferFault;
         if (m_errorMessage.empty())
             m_errorMessage = m_transferFaultText.empty() ? kShowReceiveError + std::to_string(m_transferFault)

@@ -4,7 +4,7 @@
 // callbacks of a transfer: the passive listener, the chunk buffers and the
 // unit cipher of an enciphered transfer. Only the data_*.cpp files use it.
 //
-// Data moves in chunks of kDataChunkSize bytes. A download chunk is 32 whole
+// Data moves in chunks of kDataChunkSize bytes. A download chunk is 128 whole
 // units of 2048 bytes, and only the last chunk of a file is shorter, so an
 // enciphered download is cut exactly where sending one unit at a time would
 // cut it. The buffers are allocated when a data connection opens and released
@@ -25,7 +25,7 @@ namespace vesk2::ftpserver {
 class TFtpServer;
 class TFtpCtrlSocket;
 
-inline constexpr std::size_t kDataChunkSize = 32 * crypto::kDownloadUnitSize; // 64 KiB
+inline constexpr std::size_t kDataChunkSize = 128 * crypto::kDownloadUnitSize; // 256 KiB
 
 // XferStatus of a transfer that has not failed.
 inline constexpr char kXferStatusOk[] = "Transfer Ok";

@@ -508,6 +508,46 @@ int TCustomWSocket::Send(const void* data, int len)
     m_allSent = false;
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::size_t left = static_cast<std::size_t>(len);
+    if (nothingQueued() && m_hSocket >= 0) {
+        // Nothing waits before these bytes: hand them to the system straight
+        // from the caller's memory and queue only what it did not take. A
+        // failure is left to TryToSend, which meets it again and handles it.
+        const int flags = MSG_NOSIGNAL | (m_sendFlags == wsSendUrgent ? MSG_OOB : 0);
+        const ssize_t sent = ::send(m_hSocket, bytes, left, flags);
+        if (sent > 0) {
+            bytes += sent;
+            left -= static_cast<std::size_t>(sent);
+            if (OnSendData)
+                OnSendData(*this, static_cast<int>(sent));
+            if (m_hSocket < 0)
+                return len;
+        }
+    }
+    if (left == 0) {
+        m_allSent = true;
+    } else {
+        queueForSending(bytes, left);
+        TryToSend();
+    }
+    if (m_allSent && !m_dataSentPosted && m_hSocket >= 0) {
+        // OnDataSent always comes from the loop, after Send has returned.
+        m_dataSentPosted = true;
+        postSelf(AsyncSelectEvent, m_hSocket, FD_WRITE);
+    }
+    updateWatch();
+    return len;
+}
+
+bool TCustomWSocket::nothingQueued() const
+{
+    for (const TBuffer& block : m_sendBufferList)
+        if (block.Unsent() != 0)
+            return false;
+    return true;
+}
+
+void TCustomWSocket::queueForSending(const unsigned char* bytes, std::size_t left)
+{
     if (m_sendBufferList.empty())
         m_sendBufferList.emplace_back(m_bufSize);
     for (;;) {
@@ -518,14 +558,6 @@ int TCustomWSocket::Send(const void* data, int len)
             break;
         m_sendBufferList.emplace_back(m_bufSize);
     }
-    TryToSend();
-    if (m_allSent && !m_dataSentPosted && m_hSocket >= 0) {
-        // OnDataSent always comes from the loop, after Send has returned.
-        m_dataSentPosted = true;
-        postSelf(AsyncSelectEvent, m_hSocket, FD_WRITE);
-    }
-    updateWatch();
-    return len;
 }
 
 int TCustomWSocket::SendStr(const std::string& text) { return Send(text.data(), static_cast<int>(text.size())); }

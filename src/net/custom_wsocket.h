@@ -153,6 +153,9 @@ protected:
     // Runs an event handler from the loop: exceptions go to OnBgException.
     void HandleBackGroundException(const std::exception& e);
     void TryToSend();
+    // Whether every byte handed to Send has gone to the system.
+    bool nothingQueued() const;
+    void queueForSending(const unsigned char* bytes, std::size_t left);
     // Sends raw bytes past the send buffer of the layers above (used by SOCKS).
     int RealSend(const void* data, int len);
     void InternalClose(bool shutdownFirst, int error);

@@ -206,6 +206,36 @@ TEST(Blowfish, TailDoesNotAdvanceTheChainButBlocksDo)
     EXPECT_EQ(toHex(whole), "8854ED3022A0D241AE6FD3E4AE88D080");
 }
 
+TEST(Blowfish, EncipherUnitsEqualsUnitByUnitChaining)
+{
+    const auto key = makeSessionKey("Key text of the demo account, change it.");
+    // Whole-block and tailed units; counts below, at and past the lanes run
+    // side by side, so both paths and their seam are covered.
+    for (std::size_t unitSize : {std::size_t(2048), std::size_t(1514), std::size_t(7), std::size_t(8)}) {
+        for (std::size_t count : {1, 3, 4, 5, 9}) {
+            SCOPED_TRACE(std::to_string(unitSize) + " x " + std::to_string(count));
+            const auto plain = test::patternBytes(unitSize * count);
+            TBlowfish one;
+            setSessionKey(one, key);
+            std::vector<std::uint8_t> expected(plain.size());
+            for (std::size_t u = 0; u < count; ++u) {
+                one.RewindChain();
+                one.EncipherChained(plain.data() + u * unitSize, expected.data() + u * unitSize, unitSize);
+            }
+            TBlowfish many;
+            setSessionKey(many, key);
+            std::vector<std::uint8_t> got = plain;
+            many.EncipherUnits(got.data(), got.data(), unitSize, count);
+            EXPECT_EQ(got, expected);
+
+            // The chain is left rewound: the next unit starts afresh.
+            std::vector<std::uint8_t> again(unitSize), first(expected.begin(), expected.begin() + unitSize);
+            many.EncipherChained(plain.data(), again.data(), unitSize);
+            EXPECT_EQ(again, first);
+        }
+    }
+}
+
 TEST(Blowfish, InPlaceEqualsSeparateBuffersAndCopiesContinueTheSameState)
 {
     const auto key = makeSessionKey("Key text of the demo account, change it.");

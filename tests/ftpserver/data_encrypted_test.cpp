@@ -127,7 +127,8 @@ TEST_F(EncryptedSessionTest, LargeTransfersAreCutExactlyAsUnitByUnitSending)
 {
     negotiate();
     // Sizes that end inside a unit, on a unit, and across the server's chunks.
-    const std::size_t sizes[] = {1, 2048, 65536, 65537, 300001};
+    const std::size_t chunk = ftpserver::kDataChunkSize;
+    const std::size_t sizes[] = {1, 2048, chunk, chunk + 1, 2 * chunk + 3001};
     for (DataMode mode : {DataMode::dmActive, DataMode::dmPassive}) {
         for (std::size_t size : sizes) {
             SCOPED_TRACE(std::string(modeName(mode)) + " " + std::to_string(size));

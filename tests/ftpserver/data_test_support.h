@@ -3,6 +3,7 @@
 // client side of data connections (active: it listens for the server;
 // passive: it connects to the 227 address), on the server's own loop.
 
+#include "ftpserver/data_channel.h"
 #include "ftpserver/ftp_server.h"
 #include "net/wsocket.h"
 #include "support/line_client.h"
