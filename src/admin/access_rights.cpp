@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <optional>
 #include <sstream>
+#include <system_error>
+#include <vector>
 
 namespace vesk2::admin {
 
@@ -52,6 +56,100 @@ bool holdsAll(const AccessEntry& entry, RightSet required)
     return true;
 }
 
+// What the system resolves more often than this on one path it refuses
+// (ELOOP); so do we.
+constexpr int kMaxLinksFollowed = 40;
+
+// Pushes the segments of `path` so that the first one comes off the back first.
+void pushSegments(std::vector<std::string>& pending, const std::string& path)
+{
+    std::vector<std::string> segments;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        segments.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    pending.insert(pending.end(), segments.rbegin(), segments.rend());
+}
+
+// The absolute `path` with each symbolic link along it replaced by its
+// target, the way the system walks it when the operation runs ("." and ".."
+// taken after the links before them). What does not exist is kept as it is.
+// Without a trailing "/". nullopt when a link cannot be read or there are too
+// many of them.
+std::optional<std::string> followLinks(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> pending;
+    pushSegments(pending, path);
+    std::string done; // "" is the root
+    int followed = 0;
+    while (!pending.empty()) {
+        const std::string part = std::move(pending.back());
+        pending.pop_back();
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            done.erase(done.empty() ? 0 : done.rfind('/'));
+            continue;
+        }
+        const std::string next = done + "/" + part;
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(next, ec))) {
+            done = next;
+            continue;
+        }
+        const std::string target = fs::read_symlink(next, ec).string();
+        if (ec || target.empty() || ++followed > kMaxLinksFollowed)
+            return std::nullopt;
+        if (target[0] == '/')
+            done.clear();
+        pushSegments(pending, target);
+    }
+    return done.empty() ? std::string("/") : done;
+}
+
+// The normalised directory whose rights decide about `path` once the links are
+// followed: as testedDirectory, but for Get and Put (which open what a link
+// points at) of the target's directory, for the others (which act on the
+// entry itself) of the real directory holding the entry. nullopt: refused.
+std::optional<std::string> realTestedDirectory(Validation v, const std::string& path, bool fileEvent)
+{
+    const bool followsEntry = v == Validation::Get || v == Validation::Put;
+    const std::string start = fileEvent && !followsEntry ? testedDirectory(path, true) : path;
+    const std::optional<std::string> real = followLinks(withSlashes(start));
+    if (!real)
+        return std::nullopt;
+    return fileEvent && followsEntry ? testedDirectory(*real, true) : normaliseRightsPath(*real);
+}
+
+// Whether `entry`, standing for the normalised directory `entryDirectory`,
+// grants `required` on the normalised `directory`.
+bool entryGrants(const AccessEntry& entry, const std::string& entryDirectory, const std::string& directory,
+                 RightSet required)
+{
+    if (!entry.used() || !holdsAll(entry, required))
+        return false;
+    return entryDirectory == directory || (entry.Inheritable && directory.starts_with(entryDirectory));
+}
+
+// accessGrants with every entry's directory taken as its links resolve.
+bool accessGrantsFollowingLinks(const EffectiveAccessList& access, const std::string& directory,
+                                RightSet required)
+{
+    for (const AccessEntry& entry : access) {
+        if (!entry.used())
+            continue;
+        const std::optional<std::string> real = followLinks(normaliseRightsPath(entry.Path.text()));
+        if (real && entryGrants(entry, normaliseRightsPath(*real), directory, required))
+            return true;
+    }
+    return false;
+}
+
 // The listing that goes out instead of a refused one: nothing at all.
 void replaceWithEmptyListing(ftpserver::TFtpCtrlSocket& client)
 {
@@ -86,15 +184,9 @@ std::string testedDirectory(const std::string& path, bool fileEvent)
 
 bool accessGrants(const EffectiveAccessList& access, const std::string& directory, RightSet required)
 {
-    for (const AccessEntry& entry : access) {
-        if (!entry.used() || !holdsAll(entry, required))
-            continue;
-        const std::string e = normaliseRightsPath(entry.Path.text());
-        if (e == directory)
+    for (const AccessEntry& entry : access)
+        if (entryGrants(entry, normaliseRightsPath(entry.Path.text()), directory, required))
             return true;
-        if (entry.Inheritable && directory.starts_with(e))
-            return true;
-    }
     return false;
 }
 
@@ -187,8 +279,13 @@ bool AccessRights::decide(Validation v, ftpserver::TFtpServer& server, ftpserver
     if (v == Validation::ChangeDirectory && !platform::directoryExists(path))
         return false;
 
-    if (!granted)
-        granted = accessGrants(slot->Access, testedDirectory(path, rule.fileEvent), rule.required);
+    // Rights go by the path as named and by where it really leads: a symbolic
+    // link inside a granted directory reaches no further than its target's
+    // own rights.
+    if (!granted && accessGrants(slot->Access, testedDirectory(path, rule.fileEvent), rule.required)) {
+        const std::optional<std::string> real = realTestedDirectory(v, path, rule.fileEvent);
+        granted = real && accessGrantsFollowingLinks(slot->Access, *real, rule.required);
+    }
     record(*slot, rule, path, granted);
     return granted;
 }

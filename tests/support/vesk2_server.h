@@ -10,19 +10,39 @@
 
 namespace vesk2::test {
 
+// One access entry: a directory and its rights as `vesk2 user access` takes
+// them ("RLWNDIC" letters, "all" or "none").
+struct Vesk2Access {
+    std::string directory;
+    std::string rights;
+};
+
 struct Vesk2Account {
     std::string name;
     std::string password;
-    std::string key; // encryption key text; empty: none
+    std::string key;                 // encryption key text; empty: none
+    std::string home;                // empty: the server's root
+    std::vector<Vesk2Access> access; // empty: see Vesk2ServerProcess
+};
+
+struct Vesk2ServerOptions {
+    // The text of vesk2.ini, written before the start; empty: the server
+    // makes the file with its defaults.
+    std::string settings;
+    // More `vesk2` commands (their arguments, without the program) run in the
+    // data directory after the accounts were made, e.g.
+    // {"list", "vdir", "add", DIR, NAME}.
+    std::vector<std::vector<std::string>> commands;
 };
 
 class Vesk2ServerProcess {
 public:
-    // Every account gets `root` as home directory with every right on it
-    // (inherited below), and Read and List on each directory above it. The
-    // server logs to logPath.
+    // An account without access entries of its own gets `root` (or its home)
+    // as home directory with every right on it (inherited below), and Read and
+    // List on each directory above it; one with entries gets exactly those.
+    // The server logs to logPath.
     Vesk2ServerProcess(const std::string& dataDir, const std::string& root, const std::vector<Vesk2Account>& accounts,
-                       const std::string& logPath);
+                       const std::string& logPath, const Vesk2ServerOptions& options = {});
 
     // Empty when the accounts were made and the server accepts connections.
     const std::string& error() const { return m_error; }
