@@ -655,6 +655,7 @@ int TCustomWSocket::Receive(void* buffer, int size)
         return -1;
     }
     m_readCount += n;
+    m_lastReceiveShort = n < size;
     return static_cast<int>(n);
 }
 
@@ -683,6 +684,9 @@ void TCustomWSocket::receiveLoop(int error)
             }
         }
         if ((ComponentOptions & wsoNoReceiveLoop) || m_lastError != 0 || m_hSocket < 0 || m_paused)
+            return;
+        // Bytes that arrive after a short read raise a readiness of their own.
+        if (m_readCount != before && m_lastReceiveShort)
             return;
         int waiting = 0;
         if (::ioctl(m_hSocket, FIONREAD, &waiting) != 0) {
@@ -957,7 +961,11 @@ void TCustomWSocket::onReady(int fd, const Readiness& ready)
         if (ready.readable)
             kinds = FD_ACCEPT;
     } else {
-        if (ready.readable || ready.hangup || ready.error) {
+        if (ready.readable && !ready.hangup && !ready.error) {
+            // Readable without a hang-up: bytes are waiting (a spurious
+            // wake-up finds none, and Receive says "would block").
+            kinds |= FD_READ;
+        } else if (ready.readable || ready.hangup || ready.error) {
             int waiting = 0;
             ::ioctl(fd, FIONREAD, &waiting);
             if (waiting > 0) {

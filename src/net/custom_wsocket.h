@@ -199,6 +199,9 @@ private:
     TSocketState m_state = wsClosed;
     int m_lastError = 0;
     std::int64_t m_readCount = 0;
+    // The last recv returned less than it was offered: the system buffer was
+    // empty then, so the receive loop need not ask how much is waiting.
+    bool m_lastReceiveShort = false;
     std::string m_dnsResult;
     std::vector<std::string> m_dnsResultList;
     int m_hSocket = -1;
