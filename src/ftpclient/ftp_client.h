@@ -181,7 +181,7 @@ public:
 
     // Transfer buffer sizes (bytes moved per turn of the loop).
     static constexpr std::size_t kReceiveChunk = 256 * 1024;
-    static constexpr std::size_t kSendChunk = 173 * crypto::kUploadUnitSize; // 261922, whole units
+    static constexpr std::size_t kSendChunk = 43 * crypto::kUploadUnitSize; // 65102, whole units
     static constexpr int kDataBufSize = 64 * 1024;
 
 private:
